@@ -38,6 +38,7 @@ struct SimHookRecord {
 };
 std::vector<SimHookRecord> g_hooks;  // newest first, like the system's chain
 std::vector<SimHookCallRecord> g_hookCalls;
+bool g_keepHookCallLog = true;
 uintptr_t g_nextHookId = 0x1000;
 bool g_failNextHookInstall = false;
 uint32_t g_failNextHookError = 0;
@@ -49,6 +50,7 @@ std::size_t g_chainPosition = 0;  // the next hook that event reaches
 // --- Keyboard, clock, start-up.
 std::vector<SimKeyEventRecord> g_keyEvents;
 LocalTimeRecord g_clock{2023, 4, 0, 23, 10, 0, 0, 42};
+std::function<LocalTimeRecord()> g_clockFunction;
 int g_clockReadings = 0;
 int g_programFolderEntered = 0;
 int g_floatingPointResets = 0;
@@ -135,7 +137,7 @@ int SYSTEM_CALLBACK SimUnhookWindowsHookEx(HookHandle hook) {
 }
 
 intptr_t SYSTEM_CALLBACK SimCallNextHookEx(HookHandle hook, int nCode, uintptr_t wParam, intptr_t lParam) {
-    g_hookCalls.push_back({"CallNextHookEx", hook, nCode, wParam, lParam, nullptr, false});
+    if (g_keepHookCallLog) g_hookCalls.push_back({"CallNextHookEx", hook, nCode, wParam, lParam, nullptr, false});
     if (g_injecting && g_chainPosition < g_hooks.size()) {
         const HookProcedure next = g_hooks[g_chainPosition++].procedure;
         return next(nCode, wParam, lParam);
@@ -145,6 +147,7 @@ intptr_t SYSTEM_CALLBACK SimCallNextHookEx(HookHandle hook, int nCode, uintptr_t
 
 void SYSTEM_CALLBACK SimGetLocalTime(LocalTimeRecord* record) {
     ++g_clockReadings;
+    if (g_clockFunction) g_clock = g_clockFunction();
     // Only the 16 bits the system's record has per field survive.
     int32_t* fields = &record->year;
     const int32_t* source = &g_clock.year;
@@ -429,6 +432,7 @@ void SimReset() {
     g_libraryCalls.clear();
     g_hooks.clear();
     g_hookCalls.clear();
+    g_keepHookCallLog = true;
     g_failNextHookInstall = false;
     g_failNextHookError = 0;
     g_lastError = 0;
@@ -437,6 +441,7 @@ void SimReset() {
     g_chainPosition = 0;
     g_keyEvents.clear();
     g_clock = LocalTimeRecord{2023, 4, 0, 23, 10, 0, 0, 42};
+    g_clockFunction = nullptr;
     g_clockReadings = 0;
     g_programFolderEntered = 0;
     g_floatingPointResets = 0;
@@ -478,6 +483,7 @@ int SimLoadedLibraryCount() {
 
 std::vector<SimHookCallRecord>& SimHookCalls() { return g_hookCalls; }
 std::size_t SimInstalledHookCount() { return g_hooks.size(); }
+void SimKeepHookCallLog(bool keep) { g_keepHookCallLog = keep; }
 
 void SimFailNextHookInstall(uint32_t errorCode) {
     g_failNextHookInstall = true;
@@ -502,7 +508,11 @@ int SimInjectMouse(uint32_t message, intptr_t record) {
 
 std::vector<SimKeyEventRecord>& SimKeyEvents() { return g_keyEvents; }
 
-void SimSetLocalTime(const LocalTimeRecord& reading) { g_clock = reading; }
+void SimSetLocalTime(const LocalTimeRecord& reading) {
+    g_clock = reading;
+    g_clockFunction = nullptr;
+}
+void SimSetClock(std::function<LocalTimeRecord()> clock) { g_clockFunction = std::move(clock); }
 int SimClockReadings() { return g_clockReadings; }
 
 void SimSetScreenSize(int width, int height) { g_screen = {width, height}; }

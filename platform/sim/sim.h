@@ -36,6 +36,7 @@ struct SimHookCallRecord {
     bool result;       // of UnhookWindowsHookEx
 };
 std::vector<SimHookCallRecord>& SimHookCalls();
+void SimKeepHookCallLog(bool keep);  // off for runs of millions of events
 std::size_t SimInstalledHookCount();
 void SimFailNextHookInstall(uint32_t errorCode);
 // What CallNextHookEx answers for an event; by default 0.
@@ -55,8 +56,10 @@ struct SimKeyEventRecord {
 };
 std::vector<SimKeyEventRecord>& SimKeyEvents();
 
-// --- Clock: the reading GetLocalTime gives from now on.
+// --- Clock: the reading GetLocalTime gives from now on, fixed or from a
+// function called at each reading.
 void SimSetLocalTime(const LocalTimeRecord& reading);
+void SimSetClock(std::function<LocalTimeRecord()> clock);
 int SimClockReadings();  // how many times GetLocalTime was called
 
 // --- Screen and windows.

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -43,4 +44,16 @@ void HostTest::TearDown() {
 
 LocalTimeRecord Reading(int year, int month, int day, int hour, int minute, int second, int milliseconds) {
     return LocalTimeRecord{year, month, 0, day, hour, minute, second, milliseconds};
+}
+
+LocalTimeRecord ReadingForStamp(int64_t stamp) {
+    using namespace std::chrono;
+    const sys_time<milliseconds> local = sys_time<milliseconds>{milliseconds{stamp}} + hours{8};
+    const sys_days date = floor<days>(local);
+    const year_month_day ymd{date};
+    const hh_mm_ss time{local - date};
+    return Reading(static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+                   static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(time.hours().count()),
+                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+                   static_cast<int>(time.subseconds().count()));
 }

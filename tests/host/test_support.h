@@ -28,3 +28,7 @@ protected:
 
 // A clock reading; the day of the week plays no part in the program.
 LocalTimeRecord Reading(int year, int month, int day, int hour, int minute, int second, int milliseconds);
+
+// The clock reading whose stamp is `stamp`, a count of milliseconds from the
+// local date-time 1970-01-01 08:00:00 in the 13-digit era (2001 to 2038).
+LocalTimeRecord ReadingForStamp(int64_t stamp);
