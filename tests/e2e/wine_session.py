@@ -435,8 +435,12 @@ class WineSession:
         height: int = 768,
         lang: str = "C.UTF-8",
         use_template: Optional[bool] = None,
+        display: Optional[str] = None,
     ):
         self.name = name
+        # An X display of the user's to run on instead of a private Xvfb;
+        # nothing is then moved or clicked to calibrate it.
+        self.external_display = display
         self.width = width
         self.height = height
         self.lang = lang
@@ -495,7 +499,10 @@ class WineSession:
             self.tmp = Path(tempfile.mkdtemp(prefix=_TEMP_PREFIX))
             self.prefix = self.tmp / "prefix"
             self._start_watchdog()
-            self._start_xvfb()
+            if self.external_display:
+                self.display = self.external_display
+            else:
+                self._start_xvfb()
             self.timings["xvfb"] = time.monotonic() - t0
             self.env = self._wine_env(self.prefix, self.tmp / "tmp")
             t1 = time.monotonic()
@@ -515,7 +522,8 @@ class WineSession:
             # Nothing else starts until the anchor has brought Wine up: two
             # programs starting a cold prefix at once can stall one for 30 s.
             wait_until(self._anchor_holding, timeout=90, interval=0.05, message="Wine to start")
-            self._calibrate()
+            if not self.external_display:
+                self._calibrate()
             self.timings["desktop"] = time.monotonic() - t3
             self.timings["total"] = time.monotonic() - t0
             return self
