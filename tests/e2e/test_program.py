@@ -201,6 +201,9 @@ class FatalReportTest(ProgramSession):
         s.screenshot(f"fatal_report_{mode}")
         statics = [c["text"] for c in box["children"] if c["class"].lower() == "static" and c["text"]]
         self.assertEqual(len(statics), 1, statics)
+        SS_ICON = 0x3
+        self.assertTrue(any(c["class"].lower() == "static" and c["style"] & 0x1F == SS_ICON for c in box["children"]),
+                        "the box shows an icon")
         ok = next(c for c in box["children"] if c["class"].lower() == "button")
         self.assertEqual(sum(c["class"].lower() == "button" for c in box["children"]), 1, "one OK button only")
         s.click_button(ok["hwnd"])
