@@ -9,7 +9,6 @@
 #include "mouse/detector.h"
 #include "tests/host/test_support.h"
 
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
